@@ -1,9 +1,6 @@
 #include "net/web_request.h"
 
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <string>
@@ -24,19 +21,6 @@ constexpr const char* default_user_agent =
 
 // "711 " and so on: the number that begins every failure message.
 std::string number_of(const Text& status) { return status.substr(0, 3); }
-
-// A port on 127.0.0.1 that nothing listens on.
-std::uint16_t closed_port() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof addr;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &size);
-  ::close(fd);
-  return ntohs(addr.sin_port);
-}
 
 thread_local std::vector<std::string> traced;
 void record_trace(std::string_view line) { traced.emplace_back(line); }
@@ -213,7 +197,7 @@ TEST(WebRequest, SettingsHandedToWinHttp) {
     Text proxy_address;
     std::vector<std::string> want;
   };
-  const std::string closed = "127.0.0.1:" + std::to_string(closed_port());
+  const std::string closed = "127.0.0.1:" + std::to_string(test_http::unused_port());
   const Row rows[] = {
       {.name = "time-out left out", .url = "http://" + closed + "/", .timeout_seconds = 0,
        .cookies = nullptr, .no_redirect = false, .proxy_address = "",
@@ -388,6 +372,7 @@ struct FailureRow {
   const char* name;
   std::string url;  // "{}" stands for the server's address
   Script script;
+  Script greeting;
   Text extra_headers;
   int timeout_seconds;
   std::string want_number;
@@ -401,7 +386,7 @@ std::string with_server(std::string url, const HttpServer& server) {
 }
 
 TEST(WebRequest, FailuresLeaveTheOtherOutputsAlone) {
-  const std::string closed = "127.0.0.1:" + std::to_string(closed_port());
+  const std::string closed = "127.0.0.1:" + std::to_string(test_http::unused_port());
   const FailureRow rows[] = {
       // the URL
       {.name = "empty url", .url = "", .script = {}, .extra_headers = "", .timeout_seconds = 1,
@@ -423,7 +408,8 @@ TEST(WebRequest, FailuresLeaveTheOtherOutputsAlone) {
       // sending
       {.name = "connection refused", .url = "http://" + closed + "/", .script = {},
        .extra_headers = "", .timeout_seconds = 1, .want_number = "711", .want_events = 7},
-      {.name = "tls to a plain server", .url = "https://{}/", .script = {test_http::send("HTTP/1.1 200 OK\r\n\r\n"), test_http::close_now()},
+      {.name = "tls to a plain server", .url = "https://{}/", .script = {},
+       .greeting = {test_http::send("HTTP/1.1 200 OK\r\n\r\n"), test_http::close_now()},
        .extra_headers = "", .timeout_seconds = 2, .want_number = "711", .want_events = 7},
       // receiving
       {.name = "closed without an answer", .url = "http://{}/", .script = {test_http::close_now()},
@@ -439,7 +425,7 @@ TEST(WebRequest, FailuresLeaveTheOtherOutputsAlone) {
   };
   for (const FailureRow& row : rows) {
     SCOPED_TRACE(row.name);
-    HttpServer server([&](const Request&) { return row.script; });
+    HttpServer server([&](const Request&) { return row.script; }, row.greeting);
     Outputs out;
     Text cookies = "kept=1";
     const auto events_before = pending_events_call_count();
