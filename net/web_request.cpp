@@ -1,5 +1,6 @@
 #include "net/web_request.h"
 
+#include <limits>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -269,7 +270,12 @@ Text web_request(const WebRequestArgs& args) {
   if (!request) return fail(RequestStatus::RequestNotCreated);
   ++stages_done;
 
-  const int timeout_ms = args.timeout_seconds >= 1 ? args.timeout_seconds * 1000 : 30000;
+  // Held to what an int of milliseconds can say: beyond about 24 days the product would
+  // overflow and come out negative.
+  constexpr int max_timeout_seconds = std::numeric_limits<int>::max() / 1000;
+  const int timeout_ms = args.timeout_seconds < 1                    ? 30000
+                         : args.timeout_seconds > max_timeout_seconds ? std::numeric_limits<int>::max()
+                                                                      : args.timeout_seconds * 1000;
   if (!WinHttpSetTimeouts(request.get(), timeout_ms, timeout_ms, timeout_ms, timeout_ms)) {
     return fail(RequestStatus::TimeoutsNotSet);
   }

@@ -176,7 +176,6 @@ struct Request final : HandleBase {
   std::string block;          // header lines of the response being read
   std::string final_headers;  // those of the final response, with the empty line
   bool headers_final = false;
-  int redirects_seen = 0;
 
   std::string received;  // body bytes not yet read, from received_index on
   std::size_t received_index = 0;
@@ -352,8 +351,8 @@ bool another_response_follows(const Request& r, std::string_view block) {
   const std::string_view status_line = block.substr(0, block.find("\r\n"));
   const int code = status_code_of(status_line);
   if (code >= 100 && code < 200) return true;
+  // Past the redirect limit libcurl ends the transfer, and the receive fails.
   if (r.redirects_disabled || code < 300 || code >= 400 || code == 304) return false;
-  if (r.redirects_seen >= 10) return false;
   std::string_view rest = block;
   while (!rest.empty()) {
     const std::size_t end = rest.find("\r\n");
@@ -384,11 +383,7 @@ std::size_t on_header(char* data, std::size_t size, std::size_t count, void* use
     return byte_count;
   }
   r.in_block = false;
-  if (another_response_follows(r, r.block)) {
-    const int code = status_code_of(r.block);
-    if (code >= 300) ++r.redirects_seen;
-    return byte_count;
-  }
+  if (another_response_follows(r, r.block)) return byte_count;
   r.final_headers = r.block + "\r\n";
   r.headers_final = true;
   return byte_count;
