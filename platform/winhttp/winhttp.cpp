@@ -537,7 +537,8 @@ bool setup_transfer(Request& r) {
 
   const int resolve_ms = r.timeouts.resolve_ms;
   const int connect_ms = r.timeouts.connect_ms;
-  if (resolve_ms > 0 && connect_ms > 0) {
+  // libcurl's connect time-out covers the name look-up too.
+  if (connect_ms > 0) {
     curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(std::max(resolve_ms, connect_ms)));
   }
 
