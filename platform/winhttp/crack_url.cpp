@@ -1,8 +1,9 @@
+#include "platform/winhttp/winhttp.h"
+
 #include <algorithm>
 #include <string_view>
 
 #include "platform/winhttp/wide_text.h"
-#include "platform/winhttp/winhttp.h"
 
 namespace {
 
