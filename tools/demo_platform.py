@@ -10,6 +10,7 @@ Only the standard library; it listens on 127.0.0.1 only.
 import argparse
 import html
 import os
+import socket
 import socketserver
 import sys
 import threading
@@ -51,7 +52,12 @@ class Handler(BaseHTTPRequestHandler):
             return
         if options.slow > 0:
             time.sleep(options.slow)
-        room_id = urllib.parse.unquote(path[1:], encoding="gbk", errors="replace")
+        if options.drop_rooms:
+            # Closed without a word: the request fails on the tool's side.
+            self.close_connection = True
+            self.connection.shutdown(socket.SHUT_RDWR)
+            return
+        room_id = urllib.parse.unquote(path[1:], errors="replace")
         self.serve_room(room_id)
 
     def serve_room(self, room_id):
@@ -142,6 +148,8 @@ def main():
     parser.add_argument("--stream-name", help="this stream name (GBK) on every room page")
     parser.add_argument("--huge-mib", type=int, default=0,
                         help="room pages of about this many MiB, the stream name last")
+    parser.add_argument("--drop-rooms", action="store_true",
+                        help="close room requests without answering")
     parser.add_argument("--never-answer", action="store_true",
                         help="accept room requests and never answer them")
     options = parser.parse_args()
