@@ -25,6 +25,7 @@ int main(int argc, char** argv) {
   GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
   gtk_window_set_title(GTK_WINDOW(window), "bare");
   gtk_window_set_resizable(GTK_WINDOW(window), FALSE);
+  gtk_window_set_position(GTK_WINDOW(window), GTK_WIN_POS_CENTER);
   GtkWidget* fixed = gtk_fixed_new();
   gtk_widget_set_size_request(fixed, 661, 531);
   gtk_container_add(GTK_CONTAINER(window), fixed);

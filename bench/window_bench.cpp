@@ -99,8 +99,8 @@ int main() {
         {ROOMVIEW_BARE_WINDOW, root + "apple/player/livePlayer10.5.swf?fileName=live_bench"}, {},
         log_path, player);
     if (tool.start_ms < 0 || tool.lookup_ms < 0 || bare.start_ms < 0 || bare.lookup_ms < 0) {
-      std::fprintf(stderr, "round %d: a window or the expected player request did not come\n",
-                   round);
+      std::fprintf(stderr, "round %d: no window or no player request (tool %.0f/%.0f, bare %.0f/%.0f)\n",
+                   round, tool.start_ms, tool.lookup_ms, bare.start_ms, bare.lookup_ms);
       return 1;
     }
     tool_start.push_back(tool.start_ms);
