@@ -402,6 +402,7 @@ std::size_t on_write(char* data, std::size_t size, std::size_t count, void* user
   auto& r = *static_cast<Request*>(user);
   const std::size_t byte_count = size * count;
   r.last_activity = Clock::now();
+  if (r.head_only) return byte_count;
   if (r.unread() >= receive_buffer_cap) {
     r.paused = true;
     return CURL_WRITEFUNC_PAUSE;

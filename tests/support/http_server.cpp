@@ -316,7 +316,24 @@ Handler proxy_requiring(std::string user, std::string password, Handler inner) {
   };
 }
 
-HttpServer::HttpServer(Handler handler) : handler_(std::move(handler)) {
+std::uint16_t unused_port() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return 0;
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof addr;
+  std::uint16_t port = 0;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &size) == 0) {
+    port = ntohs(addr.sin_port);
+  }
+  ::close(fd);
+  return port;
+}
+
+HttpServer::HttpServer(Handler handler, Script greeting)
+    : handler_(std::move(handler)), greeting_(std::move(greeting)) {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return;
   sockaddr_in addr{};
@@ -375,36 +392,43 @@ void HttpServer::accept_loop() {
   }
 }
 
+namespace {
+
+// Plays a script; false once the connection is to end.
+bool play(const Script& script, int fd, Reader& reader, const std::atomic<bool>& stopping) {
+  for (const Action& action : script) {
+    switch (action.kind) {
+      case Action::Kind::Send:
+        if (!write_all(fd, action.bytes, stopping)) return false;
+        break;
+      case Action::Kind::SendRepeated:
+        if (!write_repeated(fd, action.bytes, action.repeat_count, stopping)) return false;
+        break;
+      case Action::Kind::Sleep:
+        pause_for(action.ms, stopping);
+        break;
+      case Action::Kind::Close:
+        return false;
+      case Action::Kind::Silent:
+        reader.drain_until_closed();
+        return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
 void HttpServer::serve(int fd, std::size_t connection_index) {
   Reader reader(fd, stopping_);
-  bool open = true;
+  bool open = play(greeting_, fd, reader, stopping_);
   for (std::size_t index = 0; open && !stopping_.load(); ++index) {
     Request request;
     if (!read_request(reader, request)) break;
     request.connection = connection_index;
     request.index_on_connection = index;
     record(request);
-    for (const Action& action : handler_(request)) {
-      if (!open) break;
-      switch (action.kind) {
-        case Action::Kind::Send:
-          open = write_all(fd, action.bytes, stopping_);
-          break;
-        case Action::Kind::SendRepeated:
-          open = write_repeated(fd, action.bytes, action.repeat_count, stopping_);
-          break;
-        case Action::Kind::Sleep:
-          pause_for(action.ms, stopping_);
-          break;
-        case Action::Kind::Close:
-          open = false;
-          break;
-        case Action::Kind::Silent:
-          reader.drain_until_closed();
-          open = false;
-          break;
-      }
-    }
+    open = play(handler_(request), fd, reader, stopping_);
   }
   ::close(fd);
 }

@@ -78,9 +78,14 @@ using Handler = std::function<Script(const Request&)>;
 // them, else what inner answers.
 [[nodiscard]] Handler proxy_requiring(std::string user, std::string password, Handler inner);
 
+// A port on 127.0.0.1 that nothing listens on (just released by the system), for refusals.
+[[nodiscard]] std::uint16_t unused_port();
+
 class HttpServer {
  public:
-  explicit HttpServer(Handler handler);
+  // greeting, when given, is played on each connection as soon as it is accepted, before any
+  // request is read (a server that answers a TLS hello with plain text, say).
+  explicit HttpServer(Handler handler, Script greeting = {});
   ~HttpServer();
   HttpServer(const HttpServer&) = delete;
   HttpServer& operator=(const HttpServer&) = delete;
@@ -101,6 +106,7 @@ class HttpServer {
   void record(const Request& request);
 
   Handler handler_;
+  Script greeting_;
   int listen_fd_ = -1;
   std::uint16_t port_ = 0;
   std::atomic<bool> stopping_{false};
