@@ -9,6 +9,7 @@
 
 #include "net/web_request.h"
 #include "platform/com/com.h"
+#include "platform/com/dispatch_object.h"
 #include "tests/support/http_server.h"
 
 namespace {
@@ -161,6 +162,69 @@ TEST(WebResponse, OversizedHeaderBlocksInBoundedTime) {
     EXPECT_EQ(out.status_text, row.want_status);
     EXPECT_TRUE(out.response_cookies == row.want_response_cookies);
     EXPECT_EQ(out.com_after, out.com_before);
+  }
+}
+
+TEST(WebResponse, DeclaredCharset) {
+  const Text filler(1100, ' ');
+  struct Row {
+    const char* name;
+    Text body;
+    Text want_page;
+  };
+  const Row rows[] = {
+      // decoded from what the page declares
+      {.name = "utf-8", .body = "<meta charset=\"utf-8\"><p>\xE4\xB8\xAD</p>",  // UTF-8 "middle"
+       .want_page = "<meta charset=\"utf-8\"><p>\xD6\xD0</p>"},                // GBK "middle"
+      {.name = "utf-8 in a content attribute",
+       .body = "<META http-equiv=\"Content-Type\" content=\"text/html; charset=UTF-8\">\xE4\xB8\xAD",
+       .want_page = "<META http-equiv=\"Content-Type\" content=\"text/html; charset=UTF-8\">\xD6\xD0"},
+      {.name = "big5", .body = "<meta charset=big5>\xA4\xA4",  // Big5 "middle"
+       .want_page = "<meta charset=big5>\xD6\xD0"},
+      {.name = "UTF-8 byte-order mark dropped", .body = "\xEF\xBB\xBF<meta charset=utf-8>x",
+       .want_page = "<meta charset=utf-8>x"},
+      // GBK under other spellings goes through the stream: a bad byte shows it
+      {.name = "GBK upper case is converted", .body = "<meta charset=GBK>\x81 \xD6\xD0",
+       .want_page = "<meta charset=GBK>? \xD6\xD0"},
+      {.name = "GB2312 upper case is converted", .body = "<meta charset=GB2312>\x81 ",
+       .want_page = "<meta charset=GB2312>? "},
+      {.name = "gbk lower case is not", .body = "<meta charset=gbk>\x81 ",
+       .want_page = "<meta charset=gbk>\x81 "},
+      {.name = "gb2312 lower case is not", .body = "<meta charset=gb2312>\x81 ",
+       .want_page = "<meta charset=gb2312>\x81 "},
+      // where the declaration may stand
+      {.name = "declaration after byte 1024",
+       .body = filler + "<meta charset=utf-8>\xE4\xB8\xAD",
+       .want_page = filler + "<meta charset=utf-8>\xE4\xB8\xAD"},
+      // Only "utf" of "utf-8" lies within the first 1024 bytes, and no set has that name.
+      {.name = "charset name cut at byte 1024",
+       .body = Text(1007, ' ') + "<meta charset=utf-8>\xE4\xB8\xAD",
+       .want_page = Text(1007, ' ') + "<meta charset=utf-8>\xE4\xB8\xAD"},
+      {.name = "meta tag broken by a line break", .body = "<meta\ncharset=utf-8>\xE4\xB8\xAD",
+       .want_page = "<meta\ncharset=utf-8>\xE4\xB8\xAD"},
+      {.name = "no declaration", .body = "<p>\xD6\xD0", .want_page = "<p>\xD6\xD0"},
+      // what the decoding cannot keep
+      {.name = "character GBK cannot hold", .body = "<meta charset=utf-8>\xC3\x85!",  // A-ring
+       .want_page = "<meta charset=utf-8>?!"},
+      {.name = "invalid bytes in the declared set", .body = "<meta charset=utf-8>a\xFF\xFE" "b\xE4\xB8\xAD",
+       .want_page = "<meta charset=utf-8>a??b\xD6\xD0"},
+      {.name = "page ends at the first NUL", .body = Text("<meta charset=utf-8>a\0b", 23),
+       .want_page = "<meta charset=utf-8>a"},
+      {.name = "empty body", .body = "", .want_page = ""},
+      // former faults
+      {.name = "unknown charset keeps the undecoded page",  // was: the page came back empty
+       .body = "<meta charset=" + Text(200, 'x') + ">\xD6\xD0",
+       .want_page = "<meta charset=" + Text(200, 'x') + ">\xD6\xD0"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const long objects_before = dispatch_object_count();
+    const Result out = fetch(test_http::reply("200 OK", "", row.body));
+    EXPECT_EQ(out.status_text, "200 OK");
+    EXPECT_EQ(out.page, row.want_page);
+    EXPECT_EQ(out.response_bytes, text_to_bytes(row.body));
+    EXPECT_EQ(out.com_after, out.com_before);
+    EXPECT_EQ(dispatch_object_count(), objects_before);
   }
 }
 
