@@ -24,10 +24,12 @@ Text utf16_to_text(const Bytes& utf16) {
   const auto* units = reinterpret_cast<LPCWCH>(utf16.data());
   const int byte_count = WideCharToMultiByte(code_page_gbk, WC_COMPOSITECHECK, units, unit_count,
                                              nullptr, 0, nullptr, nullptr);
-  Bytes buffer = blank_bytes(byte_count);
-  if (byte_count > 0) {
-    WideCharToMultiByte(code_page_gbk, WC_COMPOSITECHECK, units, unit_count,
-                        reinterpret_cast<LPSTR>(buffer.data()), byte_count, nullptr, nullptr);
-  }
-  return bytes_to_text(buffer);
+  if (byte_count <= 0) return {};
+  // A zero-filled buffer of the size asked for, filled and then cut at its first NUL byte. It
+  // is the result itself, so a large page is not copied once more.
+  Text text(static_cast<std::size_t>(byte_count), '\0');
+  WideCharToMultiByte(code_page_gbk, WC_COMPOSITECHECK, units, unit_count, text.data(),
+                      byte_count, nullptr, nullptr);
+  if (const std::size_t nul = text.find('\0'); nul != Text::npos) text.resize(nul);
+  return text;
 }

@@ -84,8 +84,8 @@ bool matches_folded(std::string_view text, std::size_t index, std::string_view n
   return true;
 }
 
-// Finds a needle at character starts only. Candidates come from memmem (linear, vectorised);
-// a candidate that lands on a trail byte is stepped over. The walk back that decides this never
+// Finds a needle at character starts only. Candidates come from a byte search; a candidate
+// that lands on a trail byte is stepped over. The walk back that decides this never
 // goes below the last position already known to start a character, so a whole scan stays
 // linear however many candidates are rejected.
 //
@@ -108,7 +108,7 @@ class Finder {
   }
 
   // The first occurrence at or after from, which the scan has reached as a character start.
-  std::size_t next(std::size_t from) const {
+  std::size_t next(std::size_t from) {
     if (compare_folded_) {
       for (; from + needle_.size() <= text_.size(); from += char_size(text_, from)) {
         if (matches_folded(text_, from, needle_)) return from;
@@ -116,10 +116,8 @@ class Finder {
       return npos;
     }
     while (from + needle_.size() <= text_.size()) {
-      const void* hit =
-          memmem(text_.data() + from, text_.size() - from, needle_.data(), needle_.size());
-      if (hit == nullptr) return npos;
-      const auto index = static_cast<std::size_t>(static_cast<const char*>(hit) - text_.data());
+      const std::size_t index = find_bytes(from);
+      if (index == npos) return npos;
       if (starts_character(text_, index, from)) return index;
       from = index + 1;  // index is the trail of a pair, so the next character starts after it
     }
@@ -127,11 +125,35 @@ class Finder {
   }
 
  private:
+  // memchr on the needle's first byte and a compare, as std::string_view::find does: fastest on
+  // ordinary text. Once too many candidates have failed over the whole scan it hands over to
+  // memmem (two-way, linear), so no input makes the scan quadratic.
+  std::size_t find_bytes(std::size_t from) {
+    constexpr int max_false_candidates = 1024;
+    const std::size_t last_start = text_.size() - needle_.size();
+    while (false_candidates_ < max_false_candidates && from <= last_start) {
+      const void* first = std::memchr(text_.data() + from, needle_[0], last_start - from + 1);
+      if (first == nullptr) return npos;
+      const auto index = static_cast<std::size_t>(static_cast<const char*>(first) - text_.data());
+      if (std::memcmp(text_.data() + index + 1, needle_.data() + 1, needle_.size() - 1) == 0) {
+        return index;
+      }
+      ++false_candidates_;
+      from = index + 1;
+    }
+    if (from > last_start) return npos;
+    const void* hit =
+        memmem(text_.data() + from, text_.size() - from, needle_.data(), needle_.size());
+    return hit == nullptr ? npos
+                          : static_cast<std::size_t>(static_cast<const char*>(hit) - text_.data());
+  }
+
   std::string_view text_;
   std::string_view needle_;
   std::string folded_text_;
   std::string folded_needle_;
   bool compare_folded_ = false;
+  int false_candidates_ = 0;
 };
 
 // 0-based index of a 1-based start; absent or below 1 means the beginning.
@@ -166,7 +188,7 @@ std::ptrdiff_t find_text(std::string_view text, std::string_view needle,
   const std::size_t begin = start_index(start);
   if (begin >= text.size()) return -1;
   if (needle.empty()) return 1;
-  const Finder finder(text, needle, ignore_case);
+  Finder finder(text, needle, ignore_case);
   const std::size_t index = finder.next(align_to_character(text, begin));
   return index == npos ? -1 : static_cast<std::ptrdiff_t>(index + 1);
 }
@@ -181,7 +203,7 @@ Text replace_text(std::string_view text, std::string_view old, std::string_view 
   std::ptrdiff_t remaining =
       count && *count > 0 ? *count : std::numeric_limits<std::ptrdiff_t>::max();
 
-  const Finder finder(text, old, !case_sensitive);
+  Finder finder(text, old, !case_sensitive);
   std::size_t scan = align_to_character(text, begin);
   Text out;
   out.reserve(text.size());
@@ -214,7 +236,7 @@ TextList split_text(std::string_view text, std::optional<std::string_view> separ
   }
   const std::size_t limit = max_count && *max_count > 0 ? static_cast<std::size_t>(*max_count)
                                                         : std::numeric_limits<std::size_t>::max();
-  const Finder finder(text, sep, false);
+  Finder finder(text, sep, false);
   std::size_t scan = 0;
   while (items.size() < limit) {
     const std::size_t hit = finder.next(scan);

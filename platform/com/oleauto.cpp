@@ -156,7 +156,9 @@ UINT SysStringByteLen(BSTR bstr) {
   return byte_length;
 }
 
-UINT SysStringLen(BSTR pbstr) { return SysStringByteLen(pbstr) / sizeof(OLECHAR); }
+UINT SysStringLen(BSTR pbstr) {
+  return static_cast<UINT>(SysStringByteLen(pbstr) / sizeof(OLECHAR));
+}
 
 // ---- SAFEARRAY ----
 

@@ -115,8 +115,8 @@ TEST(VariantToText, Conversions) {
 
 // The wanted kinds, each converted from what the member answers.
 TEST(ReadProperty, ConvertsToTheWantedKind) {
+  FakeDispatch inner;  // outlives fake, whose result refers to it
   FakeDispatch fake;
-  FakeDispatch inner;
   fake.set_result_text(fake.add(u"Text"), u"2.5");
   fake.set_result_bool(fake.add(u"Flag"), true);
   fake.set_result_i4(fake.add(u"Count"), 3);
