@@ -1,5 +1,7 @@
 #include "net/web_request.h"
 
+#include <algorithm>
+#include <limits>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -160,16 +162,22 @@ void process_pending_events_times(int count) {
   for (int i = 0; i < count; ++i) process_pending_events();
 }
 
-// The body as it arrives: one piece per read, joined once at the end, so no byte is copied
-// more than once on the way in and memory stays near the body's size.
+// The body as it arrives, in pieces joined once at the end, so no byte is copied more than
+// once on the way in and memory stays near the body's size. Small reads share a piece, so a
+// server that trickles a byte at a time costs no bookkeeping per byte.
 class BodyPieces {
  public:
-  std::uint8_t* add(std::size_t byte_count) {
-    pieces_.push_back({std::make_unique_for_overwrite<std::uint8_t[]>(byte_count), 0});
-    return pieces_.back().data.get();
+  // Room for byte_count more bytes, valid until the next call.
+  std::uint8_t* room_for(std::size_t byte_count) {
+    if (pieces_.empty() || pieces_.back().capacity - pieces_.back().byte_count < byte_count) {
+      const std::size_t capacity = std::max(byte_count, min_piece_bytes);
+      pieces_.push_back({std::make_unique_for_overwrite<std::uint8_t[]>(capacity), capacity, 0});
+    }
+    Piece& last = pieces_.back();
+    return last.data.get() + last.byte_count;
   }
   void keep(std::size_t byte_count) {
-    pieces_.back().byte_count = byte_count;
+    pieces_.back().byte_count += byte_count;
     total_ += byte_count;
   }
   // Joins the pieces, freeing each as soon as it is copied.
@@ -185,8 +193,10 @@ class BodyPieces {
   }
 
  private:
+  static constexpr std::size_t min_piece_bytes = 64 * 1024;
   struct Piece {
     std::unique_ptr<std::uint8_t[]> data;
+    std::size_t capacity;
     std::size_t byte_count;
   };
   std::vector<Piece> pieces_;
@@ -270,7 +280,12 @@ Text web_request(const WebRequestArgs& args) {
   if (!request) return fail(RequestStatus::RequestNotCreated);
   ++stages_done;
 
-  const int timeout_ms = args.timeout_seconds >= 1 ? args.timeout_seconds * 1000 : 30000;
+  // Held to what an int of milliseconds can say: beyond about 24 days the product would
+  // overflow and come out negative.
+  constexpr int max_timeout_seconds = std::numeric_limits<int>::max() / 1000;
+  const int timeout_ms = args.timeout_seconds < 1                    ? 30000
+                         : args.timeout_seconds > max_timeout_seconds ? std::numeric_limits<int>::max()
+                                                                      : args.timeout_seconds * 1000;
   if (!WinHttpSetTimeouts(request.get(), timeout_ms, timeout_ms, timeout_ms, timeout_ms)) {
     return fail(RequestStatus::TimeoutsNotSet);
   }
@@ -331,7 +346,7 @@ Text web_request(const WebRequestArgs& args) {
   for (;;) {
     DWORD available = 0;
     if (!WinHttpQueryDataAvailable(request.get(), &available) || available < 1) break;
-    std::uint8_t* piece = pieces.add(available);
+    std::uint8_t* piece = pieces.room_for(available);
     DWORD read = 0;
     if (!WinHttpReadData(request.get(), piece, available, &read)) {
       status_text = status_message(RequestStatus::ReadFailed);

@@ -14,10 +14,12 @@
 #include <vector>
 
 #include "platform/codepage/codepage.h"
+#include "platform/winhttp/wide_text.h"
 #include "platform/winhttp/winhttp_trace.h"
 
 namespace {
 
+using namespace winhttp_detail;
 using Clock = std::chrono::steady_clock;
 
 thread_local WinHttpTraceHook trace_hook = nullptr;
@@ -47,51 +49,6 @@ void ensure_curl_initialised() {
   static const CURLcode init_result = curl_global_init(CURL_GLOBAL_DEFAULT);
   (void)init_result;
 }
-
-BOOL fail(DWORD error) {
-  SetLastError(error);
-  return FALSE;
-}
-
-std::size_t wide_length(LPCWSTR s) {
-  std::size_t n = 0;
-  while (s[n] != 0) ++n;
-  return n;
-}
-
-// UTF-16 to bytes in a code page; an empty input gives an empty string.
-std::string narrow(UINT code_page, const WCHAR* s, std::size_t n) {
-  if (n == 0) return {};
-  const int count = static_cast<int>(n);
-  const int size = WideCharToMultiByte(code_page, 0, s, count, nullptr, 0, nullptr, nullptr);
-  if (size <= 0) return {};
-  std::string out(static_cast<std::size_t>(size), '\0');
-  WideCharToMultiByte(code_page, 0, s, count, out.data(), size, nullptr, nullptr);
-  return out;
-}
-
-std::string narrow(UINT code_page, LPCWSTR s) {
-  return s == nullptr ? std::string{} : narrow(code_page, s, wide_length(s));
-}
-
-std::u16string widen_ansi(std::string_view bytes) {
-  if (bytes.empty()) return {};
-  const int count = static_cast<int>(bytes.size());
-  const int size = MultiByteToWideChar(CP_ACP, 0, bytes.data(), count, nullptr, 0);
-  if (size <= 0) return {};
-  std::u16string out(static_cast<std::size_t>(size), u'\0');
-  MultiByteToWideChar(CP_ACP, 0, bytes.data(), count, out.data(), size);
-  return out;
-}
-
-char fold(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool equal_folded(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return fold(x) == fold(y); });
-}
-
-bool is_blank_or_control(char16_t c) { return c <= 0x20 || c == 0x7F; }
 
 // ---- handles ----
 
@@ -176,7 +133,6 @@ struct Request final : HandleBase {
   std::string block;          // header lines of the response being read
   std::string final_headers;  // those of the final response, with the empty line
   bool headers_final = false;
-  int redirects_seen = 0;
 
   std::string received;  // body bytes not yet read, from received_index on
   std::size_t received_index = 0;
@@ -219,35 +175,6 @@ std::shared_ptr<T> find_handle(HINTERNET h, Kind kind) {
 
 // ---- URL parts ----
 
-bool fill_component(LPWSTR& pointer, DWORD& length, const WCHAR* source, std::size_t n) {
-  if (pointer == nullptr && length == 0) return true;  // not asked for
-  if (pointer == nullptr) {
-    pointer = const_cast<LPWSTR>(source);
-    length = static_cast<DWORD>(n);
-    return true;
-  }
-  if (length < n + 1) {
-    length = static_cast<DWORD>(n + 1);
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    return false;
-  }
-  std::copy(source, source + n, pointer);
-  pointer[n] = 0;
-  length = static_cast<DWORD>(n);
-  return true;
-}
-
-bool scheme_is(std::u16string_view scheme, std::string_view name) {
-  if (scheme.size() != name.size()) return false;
-  for (std::size_t i = 0; i < name.size(); ++i) {
-    const char16_t c = scheme[i];
-    const char16_t lower = (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c - u'A' + u'a') : c;
-    if (lower != static_cast<char16_t>(name[i])) return false;
-  }
-  return true;
-}
-
-// What the object name becomes on the request line.
 std::string escape_object_name(LPCWSTR object) {
   const std::string utf8 = narrow(CP_UTF8, object);
   static constexpr char hex[] = "0123456789ABCDEF";
@@ -352,8 +279,8 @@ bool another_response_follows(const Request& r, std::string_view block) {
   const std::string_view status_line = block.substr(0, block.find("\r\n"));
   const int code = status_code_of(status_line);
   if (code >= 100 && code < 200) return true;
+  // Past the redirect limit libcurl ends the transfer, and the receive fails.
   if (r.redirects_disabled || code < 300 || code >= 400 || code == 304) return false;
-  if (r.redirects_seen >= 10) return false;
   std::string_view rest = block;
   while (!rest.empty()) {
     const std::size_t end = rest.find("\r\n");
@@ -384,11 +311,7 @@ std::size_t on_header(char* data, std::size_t size, std::size_t count, void* use
     return byte_count;
   }
   r.in_block = false;
-  if (another_response_follows(r, r.block)) {
-    const int code = status_code_of(r.block);
-    if (code >= 300) ++r.redirects_seen;
-    return byte_count;
-  }
+  if (another_response_follows(r, r.block)) return byte_count;
   r.final_headers = r.block + "\r\n";
   r.headers_final = true;
   return byte_count;
@@ -542,7 +465,8 @@ bool setup_transfer(Request& r) {
 
   const int resolve_ms = r.timeouts.resolve_ms;
   const int connect_ms = r.timeouts.connect_ms;
-  if (resolve_ms > 0 && connect_ms > 0) {
+  // libcurl's connect time-out covers the name look-up too.
+  if (connect_ms > 0) {
     curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(std::max(resolve_ms, connect_ms)));
   }
 
@@ -647,89 +571,6 @@ bool add_headers(Request& r, LPCWSTR headers, DWORD length, DWORD modifiers) {
 void set_winhttp_trace_hook(WinHttpTraceHook hook) { trace_hook = hook; }
 
 BOOL WinHttpCheckPlatform() { return TRUE; }
-
-BOOL WinHttpCrackUrl(LPCWSTR pwszUrl, DWORD dwUrlLength, DWORD dwFlags,
-                     LPURL_COMPONENTS lpUrlComponents) {
-  (void)dwFlags;
-  if (pwszUrl == nullptr || lpUrlComponents == nullptr ||
-      lpUrlComponents->dwStructSize != sizeof(URL_COMPONENTS)) {
-    return fail(ERROR_INVALID_PARAMETER);
-  }
-  const std::u16string_view url(pwszUrl, dwUrlLength == 0 ? wide_length(pwszUrl) : dwUrlLength);
-  const std::size_t colon = url.find(u':');
-  if (colon == std::u16string_view::npos || colon == 0) return fail(ERROR_WINHTTP_UNRECOGNIZED_SCHEME);
-  const std::u16string_view scheme = url.substr(0, colon);
-  INTERNET_SCHEME scheme_number = 0;
-  if (scheme_is(scheme, "http")) {
-    scheme_number = INTERNET_SCHEME_HTTP;
-  } else if (scheme_is(scheme, "https")) {
-    scheme_number = INTERNET_SCHEME_HTTPS;
-  } else {
-    return fail(ERROR_WINHTTP_UNRECOGNIZED_SCHEME);
-  }
-  if (url.substr(colon + 1, 2) != u"//") return fail(ERROR_WINHTTP_INVALID_URL);
-
-  const std::size_t authority_start = colon + 3;
-  const std::size_t authority_end = std::min(url.find_first_of(u"/?#", authority_start), url.size());
-  std::u16string_view authority = url.substr(authority_start, authority_end - authority_start);
-  std::size_t host_start = authority_start;
-  std::u16string_view user, password;
-  if (const std::size_t at = authority.rfind(u'@'); at != std::u16string_view::npos) {
-    const std::u16string_view userinfo = authority.substr(0, at);
-    const std::size_t split = userinfo.find(u':');
-    user = userinfo.substr(0, split);
-    if (split != std::u16string_view::npos) password = userinfo.substr(split + 1);
-    authority.remove_prefix(at + 1);
-    host_start += at + 1;
-  }
-  std::u16string_view host, port_text;
-  if (!authority.empty() && authority.front() == u'[') {
-    const std::size_t close = authority.find(u']');
-    if (close == std::u16string_view::npos) return fail(ERROR_WINHTTP_INVALID_URL);
-    host = authority.substr(1, close - 1);
-    ++host_start;
-    const std::u16string_view rest = authority.substr(close + 1);
-    if (!rest.empty() && rest.front() != u':') return fail(ERROR_WINHTTP_INVALID_URL);
-    if (!rest.empty()) port_text = rest.substr(1);
-  } else {
-    const std::size_t split = authority.find(u':');
-    host = authority.substr(0, split);
-    if (split != std::u16string_view::npos) port_text = authority.substr(split + 1);
-  }
-  if (host.empty()) return fail(ERROR_WINHTTP_INVALID_URL);
-  for (const char16_t c : host) {
-    if (is_blank_or_control(c)) return fail(ERROR_WINHTTP_INVALID_URL);
-  }
-  INTERNET_PORT port = scheme_number == INTERNET_SCHEME_HTTPS ? INTERNET_DEFAULT_HTTPS_PORT
-                                                               : INTERNET_DEFAULT_HTTP_PORT;
-  if (!port_text.empty()) {
-    if (port_text.size() > 5) return fail(ERROR_WINHTTP_INVALID_URL);
-    unsigned value = 0;
-    for (const char16_t c : port_text) {
-      if (c < u'0' || c > u'9') return fail(ERROR_WINHTTP_INVALID_URL);
-      value = value * 10 + static_cast<unsigned>(c - u'0');
-    }
-    if (value == 0 || value > 65535) return fail(ERROR_WINHTTP_INVALID_URL);
-    port = static_cast<INTERNET_PORT>(value);
-  }
-  const std::size_t extra_start = std::min(url.find_first_of(u"?#", authority_end), url.size());
-
-  URL_COMPONENTS& c = *lpUrlComponents;
-  const WCHAR* base = url.data();
-  if (!fill_component(c.lpszScheme, c.dwSchemeLength, base, colon) ||
-      !fill_component(c.lpszHostName, c.dwHostNameLength, base + host_start, host.size()) ||
-      !fill_component(c.lpszUserName, c.dwUserNameLength, user.data(), user.size()) ||
-      !fill_component(c.lpszPassword, c.dwPasswordLength, password.data(), password.size()) ||
-      !fill_component(c.lpszUrlPath, c.dwUrlPathLength, base + authority_end,
-                      extra_start - authority_end) ||
-      !fill_component(c.lpszExtraInfo, c.dwExtraInfoLength, base + extra_start,
-                      url.size() - extra_start)) {
-    return FALSE;
-  }
-  c.nScheme = scheme_number;
-  c.nPort = port;
-  return TRUE;
-}
 
 HINTERNET WinHttpOpen(LPCWSTR pszAgentW, DWORD dwAccessType, LPCWSTR pszProxyW,
                       LPCWSTR pszProxyBypassW, DWORD dwFlags) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -211,6 +212,13 @@ TEST(WebRequest, SettingsHandedToWinHttp) {
        .cookies = &cookies, .no_redirect = false, .proxy_address = "",
        .want = {"WinHttpOpen 1 ", "WinHttpSetTimeouts 5000 5000 5000 5000",
                 "WinHttpSetOption 79 1"}},
+      // former faults
+      // Without the clamp, seconds times 1000 overflows int: a negative time-out, 705.
+      {.name = "huge time-out held to the largest int", .url = "http://" + closed + "/",
+       .timeout_seconds = std::numeric_limits<int>::max(), .cookies = nullptr, .no_redirect = false,
+       .proxy_address = "",
+       .want = {"WinHttpOpen 1 ", "WinHttpSetTimeouts 2147483647 2147483647 2147483647 2147483647",
+                "WinHttpSetOption 63 1"}},
       {.name = "no redirect", .url = "http://" + closed + "/", .timeout_seconds = 1,
        .cookies = nullptr, .no_redirect = true, .proxy_address = "",
        .want = {"WinHttpOpen 1 ", "WinHttpSetTimeouts 1000 1000 1000 1000", "WinHttpSetOption 63 1",
@@ -421,6 +429,9 @@ TEST(WebRequest, FailuresLeaveTheOtherOutputsAlone) {
       {.name = "no status line", .url = "http://{}/",
        .script = {test_http::send("hello there\r\n\r\nbody"), test_http::close_now()},
        .extra_headers = "", .timeout_seconds = 2, .want_number = "712", .want_events = 8},
+      {.name = "redirects without end", .url = "http://{}/",
+       .script = test_http::reply("302 Found", "Location: /again\r\n", ""), .extra_headers = "",
+       .timeout_seconds = 2, .want_number = "712", .want_events = 8},
       {.name = "headers cut off", .url = "http://{}/",
        .script = {test_http::send("HTTP/1.1 200 OK\r\nContent-Le"), test_http::close_now()},
        .extra_headers = "", .timeout_seconds = 2, .want_number = "712", .want_events = 8},
@@ -505,6 +516,8 @@ TEST(WebRequest, ObjectNameCannotBreakTheRequestLine) {
       // GBK for the two characters of "middle text", sent as UTF-8.
       {.name = "gbk escaped as utf-8", .path = "/\xD6\xD0\xCE\xC4", .want_target = "/%E4%B8%AD%E6%96%87"},
       {.name = "dot segments left alone", .path = "/a/../b", .want_target = "/a/../b"},
+      {.name = "other punctuation passes", .path = "/a<b>{c}|d^e`f\"g%41", .want_target = "/a<b>{c}|d^e`f\"g%41"},
+      {.name = "fragment not sent", .path = "/p?q#frag", .want_target = "/p?q"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -554,7 +567,11 @@ TEST(WebRequest, AwkwardServers) {
     const Text page =
         web_request({.url = server.url(), .timeout_seconds = row.timeout_seconds, .status_text = &status});
     EXPECT_EQ(page, row.want_page);
-    EXPECT_EQ(number_of(status), row.want_status_number);
+    if (row.want_status_number.empty()) {
+      EXPECT_NE(status.substr(0, 1), "7") << status;
+    } else {
+      EXPECT_EQ(number_of(status), row.want_status_number);
+    }
   }
 }
 
