@@ -182,11 +182,14 @@ class AdodbStream final : public DispatchObject {
   std::size_t position_ = 0;
 };
 
-HRESULT make_stream(DWORD /*class_context*/, IUnknown** object) {
+}  // namespace
+
+HRESULT create_adodb_stream(DWORD /*class_context*/, IUnknown** object) {
   *object = new_dispatch_object<AdodbStream>();
   return S_OK;
 }
 
-const ComClassRegistration registration(u"Adodb.Stream", CLSID_AdodbStreamStandIn, make_stream);
-
+namespace {
+const ComClassRegistration registration(u"Adodb.Stream", CLSID_AdodbStreamStandIn,
+                                        create_adodb_stream);
 }  // namespace

@@ -17,8 +17,10 @@
 
 #include "platform/com/com.h"
 
-// The class identifier the stand-in registers "Adodb.Stream" under.
+// The class identifier the stand-in registers "Adodb.Stream" under, and the factory it
+// registers, so that a test can take the class away and bring it back.
 extern const CLSID CLSID_AdodbStreamStandIn;
+HRESULT create_adodb_stream(DWORD class_context, IUnknown** object);
 
 // Stream object error codes raised through EXCEPINFO.
 constexpr HRESULT ado_error_closed = make_hresult(0x800A0E78);        // operation on a closed stream

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "net/web_request.h"
+#include "platform/ado_stream/ado_stream.h"
 #include "platform/com/com.h"
 #include "platform/com/dispatch_object.h"
 #include "tests/support/http_server.h"
@@ -226,6 +227,15 @@ TEST(WebResponse, DeclaredCharset) {
     EXPECT_EQ(out.com_after, out.com_before);
     EXPECT_EQ(dispatch_object_count(), objects_before);
   }
+}
+
+TEST(WebResponse, PageKeptWhenTheStreamCannotBeMade) {
+  ASSERT_TRUE(unregister_com_class(CLSID_AdodbStreamStandIn));
+  const Text body = "<meta charset=utf-8>\xE4\xB8\xAD";  // UTF-8 "middle"
+  const Result out = fetch(test_http::reply("200 OK", "", body));
+  EXPECT_TRUE(register_com_class(u"Adodb.Stream", CLSID_AdodbStreamStandIn, create_adodb_stream));
+  EXPECT_EQ(out.page, body);
+  EXPECT_EQ(out.com_after, out.com_before);
 }
 
 }  // namespace
