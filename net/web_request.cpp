@@ -6,7 +6,8 @@
 #include <utility>
 #include <vector>
 
-#include "net/response_processing.h"
+#include "net/page_charset.h"
+#include "net/response_headers.h"
 #include "net/utf16.h"
 #include "platform/gui/pending_events.h"
 #include "platform/winhttp/winhttp.h"
@@ -210,9 +211,9 @@ Text web_request(const WebRequestArgs& args) {
   Bytes scratch_bytes;
   Text& status_text = args.status_text != nullptr ? *args.status_text : scratch_status;
 
-  // FIXME: the private objects of the cookie and character-set stages (a RegexObject, the
-  // stream reference and its variant) are made here, before the platform check, and live
-  // until the call returns.
+  // Made before the platform check and declared before the handles, so they outlive them and
+  // go last on every path.
+  PageCharsetObjects charset_objects;
 
   int stages_done = 0;
   // Failure exits of the request path: the message, one message-pump step per stage that had
@@ -377,7 +378,7 @@ Text web_request(const WebRequestArgs& args) {
     Bytes& response_bytes = args.response_bytes != nullptr ? *args.response_bytes : scratch_bytes;
     response_bytes = std::move(body);
     page = bytes_to_text(response_bytes);
-    apply_declared_charset(page, response_bytes);
+    apply_declared_charset(charset_objects, page, response_bytes);
   }
 
   process_pending_events_times(9);
