@@ -343,6 +343,7 @@ Text web_request(const WebRequestArgs& args) {
   ++stages_done;
 
   BodyPieces pieces;
+  bool read_failed = false;
   for (;;) {
     DWORD available = 0;
     if (!WinHttpQueryDataAvailable(request.get(), &available) || available < 1) break;
@@ -350,6 +351,7 @@ Text web_request(const WebRequestArgs& args) {
     DWORD read = 0;
     if (!WinHttpReadData(request.get(), piece, available, &read)) {
       status_text = status_message(RequestStatus::ReadFailed);
+      read_failed = true;
       break;
     }
     pieces.keep(read);
@@ -375,6 +377,9 @@ Text web_request(const WebRequestArgs& args) {
         args.response_cookies != nullptr ? *args.response_cookies : scratch_response_cookies,
         args.redirect_location != nullptr ? *args.redirect_location : scratch_location,
         args.cookies);
+    // A body cut short must not read as a complete answer: the status line's text would say
+    // "200 OK" over a partial page, so the read failure keeps the status.
+    if (read_failed) status_text = status_message(RequestStatus::ReadFailed);
     Bytes& response_bytes = args.response_bytes != nullptr ? *args.response_bytes : scratch_bytes;
     response_bytes = std::move(body);
     page = bytes_to_text(response_bytes);
