@@ -338,6 +338,11 @@ Bytes bytes_from_buffer(const void* address, std::ptrdiff_t n) {
 Bytes text_to_bytes(std::string_view text) { return Bytes(text.begin(), text.end()); }
 
 Text bytes_to_text(const Bytes& bytes) {
-  const auto nul = std::find(bytes.begin(), bytes.end(), std::uint8_t{0});
-  return Text(bytes.begin(), nul);
+  // memchr and one block copy: HTTP bodies pass through here whole.
+  if (bytes.empty()) return {};
+  const auto* begin = reinterpret_cast<const char*>(bytes.data());
+  const void* nul = std::memchr(begin, 0, bytes.size());
+  const std::size_t byte_count =
+      nul == nullptr ? bytes.size() : static_cast<std::size_t>(static_cast<const char*>(nul) - begin);
+  return Text(begin, byte_count);
 }
