@@ -8,11 +8,10 @@
 #define PCRE2_CODE_UNIT_WIDTH 16
 #include <pcre2.h>
 
-#include <cstdio>
-#include <map>
 #include <random>
 #include <string>
 
+#include "bench/ratio_reporter.h"
 #include "platform/codepage/codepage.h"
 #include "regex/regex_object.h"
 
@@ -101,35 +100,9 @@ void BM_pcre2_direct(benchmark::State& state) {
 BENCHMARK(BM_regex_object)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_pcre2_direct)->Unit(benchmark::kMillisecond);
 
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    // With repetitions the mean, reported after the single runs, is the figure kept.
-    for (const Run& run : runs) {
-      if (run.run_type == Run::RT_Aggregate && run.aggregate_name != "mean") continue;
-      times_[run.run_name.function_name] = run.GetAdjustedRealTime();
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  void print_ratio() const {
-    const auto object = times_.find("BM_regex_object");
-    const auto direct = times_.find("BM_pcre2_direct");
-    if (object == times_.end() || direct == times_.end() || direct->second <= 0) return;
-    std::printf("RegexObject create + submatch_text / direct PCRE2-16 JIT: %.2fx\n",
-                object->second / direct->second);
-  }
-
- private:
-  std::map<std::string, double> times_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  reporter.print_ratio();
-  benchmark::Shutdown();
-  return 0;
+  // RegexObject create + submatch_text over PCRE2-16 JIT called directly.
+  return bench::run_with_ratios(argc, argv, {{"BM_regex_object", "BM_pcre2_direct"}});
 }

@@ -5,13 +5,12 @@
 #include <benchmark/benchmark.h>
 #include <iconv.h>
 
-#include <cstdio>
-#include <map>
 #include <random>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "bench/ratio_reporter.h"
 #include "net/utf16.h"
 #include "text/text.h"
 
@@ -246,37 +245,14 @@ BENCHMARK(BM_text_to_utf16_iconv)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_utf16_to_text)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_utf16_to_text_iconv)->Unit(benchmark::kMillisecond);
 
-// Keeps each run's time per iteration so that main can print the ratios.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) times_[run.benchmark_name()] = run.GetAdjustedRealTime();
-    ConsoleReporter::ReportRuns(runs);
-  }
-  void print_ratio(const std::string& ours, const std::string& reference) const {
-    const auto a = times_.find(ours);
-    const auto b = times_.find(reference);
-    if (a == times_.end() || b == times_.end() || b->second <= 0) return;
-    std::printf("ratio %-20s / %-28s %.2f\n", ours.c_str(), reference.c_str(),
-                a->second / b->second);
-  }
-
- private:
-  std::map<std::string, double> times_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  reporter.print_ratio("BM_find_text", "BM_find_reference");
-  reporter.print_ratio("BM_replace_text", "BM_replace_reference");
-  reporter.print_ratio("BM_split_text", "BM_split_reference");
-  reporter.print_ratio("BM_remove_spaces", "BM_remove_spaces_reference");
-  reporter.print_ratio("BM_text_to_utf16", "BM_text_to_utf16_iconv");
-  reporter.print_ratio("BM_utf16_to_text", "BM_utf16_to_text_iconv");
-  benchmark::Shutdown();
-  return 0;
+  return bench::run_with_ratios(argc, argv,
+                                {{"BM_find_text", "BM_find_reference"},
+                                 {"BM_replace_text", "BM_replace_reference"},
+                                 {"BM_split_text", "BM_split_reference"},
+                                 {"BM_remove_spaces", "BM_remove_spaces_reference"},
+                                 {"BM_text_to_utf16", "BM_text_to_utf16_iconv"},
+                                 {"BM_utf16_to_text", "BM_utf16_to_text_iconv"}});
 }

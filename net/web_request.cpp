@@ -6,7 +6,8 @@
 #include <utility>
 #include <vector>
 
-#include "net/response_processing.h"
+#include "net/page_charset.h"
+#include "net/response_headers.h"
 #include "net/utf16.h"
 #include "platform/gui/pending_events.h"
 #include "platform/winhttp/winhttp.h"
@@ -210,9 +211,9 @@ Text web_request(const WebRequestArgs& args) {
   Bytes scratch_bytes;
   Text& status_text = args.status_text != nullptr ? *args.status_text : scratch_status;
 
-  // FIXME: the private objects of the cookie and character-set stages (a RegexObject, the
-  // stream reference and its variant) are made here, before the platform check, and live
-  // until the call returns.
+  // Made before the platform check and declared before the handles, so they outlive them and
+  // go last on every path.
+  PageCharsetObjects charset_objects;
 
   int stages_done = 0;
   // Failure exits of the request path: the message, one message-pump step per stage that had
@@ -342,6 +343,7 @@ Text web_request(const WebRequestArgs& args) {
   ++stages_done;
 
   BodyPieces pieces;
+  bool read_failed = false;
   for (;;) {
     DWORD available = 0;
     if (!WinHttpQueryDataAvailable(request.get(), &available) || available < 1) break;
@@ -349,6 +351,7 @@ Text web_request(const WebRequestArgs& args) {
     DWORD read = 0;
     if (!WinHttpReadData(request.get(), piece, available, &read)) {
       status_text = status_message(RequestStatus::ReadFailed);
+      read_failed = true;
       break;
     }
     pieces.keep(read);
@@ -374,10 +377,13 @@ Text web_request(const WebRequestArgs& args) {
         args.response_cookies != nullptr ? *args.response_cookies : scratch_response_cookies,
         args.redirect_location != nullptr ? *args.redirect_location : scratch_location,
         args.cookies);
+    // A body cut short must not read as a complete answer: the status line's text would say
+    // "200 OK" over a partial page, so the read failure keeps the status.
+    if (read_failed) status_text = status_message(RequestStatus::ReadFailed);
     Bytes& response_bytes = args.response_bytes != nullptr ? *args.response_bytes : scratch_bytes;
     response_bytes = std::move(body);
     page = bytes_to_text(response_bytes);
-    apply_declared_charset(page, response_bytes);
+    apply_declared_charset(charset_objects, page, response_bytes);
   }
 
   process_pending_events_times(9);

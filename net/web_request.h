@@ -26,11 +26,15 @@ struct WebRequestArgs {
   Bytes* response_bytes = nullptr;    // out: the body, every byte unchanged
 };
 
-// Returns the page: the body up to its first NUL byte. A failure gives an empty page and puts
-// a GBK message beginning with its number (700 to 712) into status_text, leaving every other
-// out-parameter as it was. A body cut short is no failure: status_text gets the 713 message
-// and the call goes on with the bytes read. When the response headers cannot be read the page
-// is empty and nothing is written. A default header is added unless extra_headers (with the
+// Returns the page: the body up to its first NUL byte, decoded again from the character set
+// the page declares when that is not GBK (net/page_charset.h). A failure gives an empty page
+// and puts a GBK message beginning with its number (700 to 712) into status_text, leaving
+// every other out-parameter as it was. A body cut short is no failure exit: the call goes on
+// with the bytes read and fills every out-parameter, but status_text keeps the 713 message
+// rather than the status line's text, so a partial page never reads as a complete one. When
+// the response headers cannot be read the page is empty and nothing else is written;
+// otherwise the headers fill status_text, response_cookies, redirect_location and *cookies as
+// net/response_headers.h says. A default header is added unless extra_headers (with the
 // defaults added before it) already holds its name anywhere: "User-Agent: " ignoring case
 // also matches "x-user-agent: ", while "Content-Type:" is searched with exact case.
 [[nodiscard]] Text web_request(const WebRequestArgs& args);

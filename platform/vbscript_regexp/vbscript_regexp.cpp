@@ -30,10 +30,12 @@ struct JitStackFree {
   void operator()(pcre2_jit_stack* stack) const { pcre2_jit_stack_free(stack); }
 };
 
-// The JIT stack grows to this before a search counts as running away.
+// A repeated group keeps a frame per repetition, so a long text needs a large stack: 64 MiB
+// (reserved, and used only as a search needs it) holds a few million repetitions. Past that,
+// or past the interpreter's heap limit when JIT compilation is refused, the search fails
+// instead of exhausting memory.
 constexpr PCRE2_SIZE jit_stack_start = 32 * 1024;
-constexpr PCRE2_SIZE jit_stack_max = 4 * 1024 * 1024;
-// The interpreter's backtracking memory, in KiB, used when JIT compilation is refused.
+constexpr PCRE2_SIZE jit_stack_max = 64 * 1024 * 1024;
 constexpr std::uint32_t heap_limit_kib = 256 * 1024;
 
 constexpr std::uint32_t unset = std::numeric_limits<std::uint32_t>::max();

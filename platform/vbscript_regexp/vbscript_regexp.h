@@ -15,9 +15,12 @@
 // which is VT_EMPTY for a group that took no part. An index out of range raises
 // regexp_invalid_call.
 //
-// A search that backtracks without end is stopped after regexp_match_limit steps of one match
-// attempt and raises regexp_search_too_long, where the platform's object would run on. The
-// limit counts per attempt: a global search makes one attempt per match it finds.
+// A search that backtracks without end is stopped after regexp_match_limit steps at one start
+// position and raises regexp_search_too_long, where the platform's object would run on; so does
+// one that needs more backtracking memory than a few million repetitions of a group take. The
+// limit counts per start position, so a pattern whose every attempt runs to the end of the text
+// before failing (such as "(a|b)*[cd]" on a long run of "a") still takes time that grows with
+// the square of the text's length, as in any backtracking engine.
 //
 // Left out: Item through enumeration (_NewEnum), a function object as replacement, and the
 // Unicode version of the platform's case tables (PCRE2's are used, so U+212A folds with k).

@@ -286,6 +286,17 @@ TEST_F(RegexpTest, MembersAndRefusals) {
   EXPECT_EQ(read_property<Text>(match, "Value"), "b");
 }
 
+TEST_F(RegexpTest, RepeatedGroupOverALongText) {
+  // Each repetition of a group holds a frame of the JIT stack; with a stack of a few MiB the
+  // search ran out after some hundred thousand and failed.
+  const std::u16string subject(1'000'000, u'a');
+  const ObjectRef regexp = make(u"(.)*$", {});
+  const ObjectRef matches = call_method<ObjectRef>(regexp, "Execute", {wide(subject)});
+  ASSERT_FALSE(matches.empty());
+  const ObjectRef match = read_property<ObjectRef>(matches, "Item", {0});
+  EXPECT_EQ(read_property<double>(match, "Length"), 1'000'000);
+}
+
 TEST_F(RegexpTest, RunawaySearchIsStopped) {
   // Without the limit these backtrack for longer than the test may run.
   // No required unit is missing from the text, so nothing short-cuts the backtracking.
