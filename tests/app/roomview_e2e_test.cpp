@@ -171,6 +171,10 @@ TEST(RoomviewEndToEnd, LookupEndsOnThePlayerForTheRoom) {
       {.name = "chinese room", .server_args = {},
        .room = "\xE7\x9B\xB4\xE6\x92\xAD",  // "live broadcast", UTF-8
        .want_room_target = "/%E7%9B%B4%E6%92%AD", .want_file_name = "live___"},
+      {.name = "CR LF in the room", .server_args = {}, .room = "a\r\nb",
+       .want_room_target = "/a%0D%0Ab", .want_file_name = "live_a__b"},
+      {.name = "control character in the room", .server_args = {}, .room = "a\x07" "b",
+       .want_room_target = "/a%07b", .want_file_name = "live_a_b"},
       {.name = "empty box asks for the root", .server_args = {}, .room = "",
        .want_room_target = "/", .want_file_name = "live_"},
       {.name = "keys in capitals match", .server_args = {"--upper-case"}, .room = "up",
@@ -227,7 +231,8 @@ TEST(RoomviewEndToEnd, KeyboardAloneStartsNoLookupUntilTheButton) {
   ToolRun run({});
   ASSERT_TRUE(run.ready());
   ASSERT_TRUE(ToolRun::click_edit_box());
-  ASSERT_TRUE(type_text("kb\n"));  // Enter in the edit box
+  ASSERT_TRUE(type_text("kb"));
+  ASSERT_TRUE(xdotool({"key", "Return"}));
   std::this_thread::sleep_for(1500ms);
   EXPECT_TRUE(run.requests().empty()) << "Enter started a lookup";
   // Tab leads from the edit box to the button, and space presses it.

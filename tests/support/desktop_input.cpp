@@ -40,7 +40,7 @@ bool type_text(const std::string& utf8) {
   for (std::size_t index = 0; index < utf8.size();) {
     std::size_t byte_count = 1;
     const char32_t code = decode_utf8(utf8, index, byte_count);
-    if (code < 0x80) {
+    if (code >= 0x20 && code < 0x7F) {
       ascii_run += static_cast<char>(code);
     } else {
       if (!flush()) return false;
