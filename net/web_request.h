@@ -7,19 +7,19 @@
 // Every member after url may be left out. Out-parameters left null are not written; an
 // out-parameter the call does not reach keeps what the caller's variable held.
 struct WebRequestArgs {
-  Text url;
-  int method = 0;                     // 0 GET, 1 POST, 2 HEAD, 3 PUT, other: GET
-  Text request_body;                  // sent with whatever method is used
-  Text* cookies = nullptr;            // in/out; nullptr = left out (supplied even when empty)
-  Text* response_cookies = nullptr;   // out
-  Text extra_headers;                 // lines each ended by CR LF, placed before the defaults
-  Text* response_headers = nullptr;   // out: the raw headers of the final response
+  Text url{};
+  int method = 0;                    // 0 GET, 1 POST, 2 HEAD, 3 PUT, other: GET
+  Text request_body{};               // sent with whatever method is used
+  Text* cookies = nullptr;           // in/out; nullptr = left out (supplied even when empty)
+  Text* response_cookies = nullptr;  // out
+  Text extra_headers{};              // lines each ended by CR LF, placed before the defaults
+  Text* response_headers = nullptr;  // out: the raw headers of the final response
   bool no_redirect = false;
-  Text server_user;                   // Basic credentials, used only when both are given
-  Text server_password;
-  Text proxy_address;                 // host:port; empty: direct
-  Text proxy_user;                    // Basic credentials, used only when both are given
-  Text proxy_password;
+  Text server_user{};  // Basic credentials, used only when both are given
+  Text server_password{};
+  Text proxy_address{};  // host:port; empty: direct
+  Text proxy_user{};     // Basic credentials, used only when both are given
+  Text proxy_password{};
   int timeout_seconds = 0;            // per phase; below 1: 30 seconds
   Text* redirect_location = nullptr;  // out
   Text* status_text = nullptr;        // out: a failure message, or the response's status text

@@ -385,7 +385,7 @@ struct FailureRow {
   const char* name;
   std::string url;  // "{}" stands for the server's address
   Script script;
-  Script greeting;
+  Script greeting{};
   Text extra_headers;
   int timeout_seconds;
   std::string want_number;

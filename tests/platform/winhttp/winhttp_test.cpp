@@ -94,11 +94,11 @@ TEST(WinHttpCrackUrl, Components) {
     const char* name;
     std::string url;
     DWORD want_error;  // 0: success
-    INTERNET_SCHEME want_scheme;
-    std::string want_host;
-    INTERNET_PORT want_port;
-    std::string want_path;
-    std::string want_extra;
+    INTERNET_SCHEME want_scheme{};
+    std::string want_host{};
+    INTERNET_PORT want_port{};
+    std::string want_path{};
+    std::string want_extra{};
   };
   const Row rows[] = {
       {.name = "plain", .url = "http://host/p/q?x=1#f", .want_error = 0,
@@ -282,7 +282,7 @@ TEST(WinHttpPhases, FailuresLandInTheirPhase) {
     bool to_closed_port;
     DWORD flags;
     Script script;
-    Script greeting;
+    Script greeting{};
     int timeout_ms;
     std::string want_failed_at;
     DWORD want_error;
