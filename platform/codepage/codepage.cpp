@@ -77,35 +77,24 @@ const Cp936Table& cp936() {
 
 // Writes units while they fit and counts all of them, so one routine serves the size query and
 // the conversion.
-class WideSink {
+template <typename Unit>
+class Sink {
  public:
-  WideSink(char16_t* out, std::size_t capacity) : out_(out), capacity_(capacity) {}
-  void put(char16_t unit) {
+  Sink(Unit* out, std::size_t capacity) : out_(out), capacity_(capacity) {}
+  void put(Unit unit) {
     if (count_ < capacity_) out_[count_] = unit;
     ++count_;
   }
   std::size_t count() const { return count_; }
 
  private:
-  char16_t* out_;
+  Unit* out_;
   std::size_t capacity_;
   std::size_t count_ = 0;
 };
 
-class ByteSink {
- public:
-  ByteSink(char* out, std::size_t capacity) : out_(out), capacity_(capacity) {}
-  void put(char byte) {
-    if (count_ < capacity_) out_[count_] = byte;
-    ++count_;
-  }
-  std::size_t count() const { return count_; }
-
- private:
-  char* out_;
-  std::size_t capacity_;
-  std::size_t count_ = 0;
-};
+using WideSink = Sink<char16_t>;
+using ByteSink = Sink<char>;
 
 void decode_cp936(const unsigned char* in, std::size_t size, WideSink& sink, bool& invalid) {
   const Cp936Table& table = cp936();
